@@ -1,0 +1,2 @@
+// Reactions to the workers' events: console lines, application log records, control files.
+#pragma once
