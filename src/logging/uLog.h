@@ -51,9 +51,13 @@ class TLogWriter {
 
   // Full path of the current file (number 00) for a tag.
   std::string FileNameFor(const std::string& Tag) const;
+  // Full path of the file with the given number in a tag's rotation set (00 is the current one).
+  std::string FileNameFor(const std::string& Tag, int Number) const;
   const TLogWriterConfig& Config() const { return fConfig; }
 
  private:
+  void Rotate(const std::string& Tag);
+
   struct TImpl;
   TLogWriterConfig fConfig;
   std::unique_ptr<TImpl> fImpl;

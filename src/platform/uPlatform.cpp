@@ -202,6 +202,28 @@ bool WriteFile(const std::string& Path, const std::string& Bytes, std::string* E
   return ok;
 }
 
+TAppendFile::~TAppendFile() { Close(); }
+
+bool TAppendFile::Open(const std::string& Path) {
+  Close();
+  if (Path.empty()) return false;
+  fFd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  return fFd >= 0;
+}
+
+void TAppendFile::Close() {
+  if (fFd >= 0) ::close(fFd);
+  fFd = -1;
+}
+
+bool TAppendFile::Write(const std::string& Bytes) { return fFd >= 0 && WriteAll(fFd, Bytes.data(), Bytes.size()); }
+
+int64_t TAppendFile::Size() const {
+  struct stat st;
+  if (fFd < 0 || ::fstat(fFd, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
 bool ListDirectory(const std::string& Dir, std::vector<std::string>& Names, bool FilesOnly, std::string* Err) {
   DIR* d = ::opendir(Dir.c_str());
   if (!d) {

@@ -44,6 +44,25 @@ bool WriteFile(const std::string& Path, const std::string& Bytes, std::string* E
 // Names (not paths) of the entries directly inside Dir, in the order the file system lists
 // them; with FilesOnly, directories are left out. False when Dir cannot be read.
 bool ListDirectory(const std::string& Dir, std::vector<std::string>& Names, bool FilesOnly, std::string* Err = nullptr);
+// A file opened for appending through a bare descriptor: each Write is one write() at the end
+// of the file (O_APPEND), nothing is buffered, and other programs may read the file meanwhile.
+class TAppendFile {
+ public:
+  TAppendFile() = default;
+  ~TAppendFile();
+  TAppendFile(const TAppendFile&) = delete;
+  TAppendFile& operator=(const TAppendFile&) = delete;
+  // Opens (creating when missing) Path; an open file is closed first.
+  bool Open(const std::string& Path);
+  void Close();
+  bool IsOpen() const { return fFd >= 0; }
+  bool Write(const std::string& Bytes);
+  // Size of the open file in bytes, -1 when none is open.
+  int64_t Size() const;
+
+ private:
+  int fFd = -1;
+};
 // Text of the last OS error (errno), for messages.
 std::string LastErrorText();
 std::string ErrorText(int Code);
