@@ -224,6 +224,21 @@ int64_t TAppendFile::Size() const {
   return static_cast<int64_t>(st.st_size);
 }
 
+bool AppendFile(const std::string& Path, const std::string& Bytes, std::string* Err) {
+  int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    SetErr(Err, ErrorText(errno));
+    return false;
+  }
+  bool ok = WriteAll(fd, Bytes.data(), Bytes.size());
+  if (!ok) SetErr(Err, ErrorText(errno));
+  if (::close(fd) != 0 && ok) {
+    SetErr(Err, ErrorText(errno));
+    ok = false;
+  }
+  return ok;
+}
+
 bool ListDirectory(const std::string& Dir, std::vector<std::string>& Names, bool FilesOnly, std::string* Err) {
   DIR* d = ::opendir(Dir.c_str());
   if (!d) {

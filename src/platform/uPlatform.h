@@ -41,6 +41,8 @@ int64_t FileSize(const std::string& Path);
 bool ReadFile(const std::string& Path, std::string& Bytes, std::string* Err = nullptr);
 // Writes (replaces) a whole file.
 bool WriteFile(const std::string& Path, const std::string& Bytes, std::string* Err = nullptr);
+// Appends to a file, creating it when missing.
+bool AppendFile(const std::string& Path, const std::string& Bytes, std::string* Err = nullptr);
 // Names (not paths) of the entries directly inside Dir, in the order the file system lists
 // them; with FilesOnly, directories are left out. False when Dir cannot be read.
 bool ListDirectory(const std::string& Dir, std::vector<std::string>& Names, bool FilesOnly, std::string* Err = nullptr);
