@@ -204,15 +204,19 @@ TOptionParser::TOptionParser() {
 
 TOptionParser::~TOptionParser() = default;
 
-void TOptionParser::Declare(const std::string& aName, std::unique_ptr<TOption>&& aOption) {
+void TOptionParser::ReserveKey(const std::string& aName, const TOption* aOption) {
   if (!aOption) throw EListError("Option expected");
   std::string key = AsciiLower(aName);
   if (fIndex.count(key)) throw EListError("Duplicates not allowed");
-  // Make room first so that nothing can fail once the option has been taken over.
-  fItems.reserve(fItems.size() + 1);
-  fIndex.emplace(key, fItems.size());
-  aOption->SetName(aName);
-  fItems.push_back(std::move(aOption));
+  // Grow geometrically: reserving one more each time would copy the table on every new name.
+  if (fItems.size() == fItems.capacity()) fItems.reserve(std::max<size_t>(19, 2 * fItems.capacity()));
+  fIndex.emplace(std::move(key), fItems.size());
+}
+
+void TOptionParser::Adopt(const std::string& aName, std::unique_ptr<TOption> aOption) {
+  TOption* option = aOption.get();
+  fItems.push_back(std::move(aOption));  // room was reserved: cannot throw
+  option->SetName(aName);
 }
 
 TStringOption* TOptionParser::DeclareTyped(const std::string& aName, const std::string& aDefault) {

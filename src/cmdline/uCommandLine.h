@@ -3,6 +3,7 @@
 // It never rejects input; a malformed line yields fewer or different options, never an error.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -142,8 +143,15 @@ class TOptionParser {
   // Sets the option's Name to aName and adds it under the lower-cased name; the parser then
   // owns it (aOption is left empty). A key already present throws EListError
   // "Duplicates not allowed": the table is unchanged and aOption still holds the option,
-  // untouched, so the caller keeps it.
-  void Declare(const std::string& aName, std::unique_ptr<TOption>&& aOption);
+  // untouched, so the caller keeps it. Call as Declare(name, std::move(option)) or with
+  // std::make_unique<...>(); the pointer is taken by reference, with its own type, so that
+  // no converted temporary can swallow the option when the declaration fails.
+  template <class T>
+    requires std::derived_from<T, TOption>
+  void Declare(const std::string& aName, std::unique_ptr<T>&& aOption) {
+    ReserveKey(aName, aOption.get());
+    Adopt(aName, std::unique_ptr<TOption>(aOption.release()));
+  }
   // Declares a new text option with the given default value; the parser owns it.
   TStringOption* DeclareTyped(const std::string& aName, const std::string& aDefault);
 
@@ -174,6 +182,10 @@ class TOptionParser {
 
  private:
   TOption* Find(const std::string& Key) const;
+  // Declaring in two halves: the first checks the key and makes room, and is the only one
+  // that fails; the second takes the option over.
+  void ReserveKey(const std::string& aName, const TOption* aOption);
+  void Adopt(const std::string& aName, std::unique_ptr<TOption> aOption);
 
   std::vector<std::unique_ptr<TOption>> fItems;     // enumeration order
   std::unordered_map<std::string, size_t> fIndex;   // key -> position in fItems
