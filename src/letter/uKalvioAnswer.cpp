@@ -1,7 +1,6 @@
 #include "uKalvioAnswer.h"
 
 #include <cstring>
-#include <limits>
 #include <pugixml.hpp>
 #include <stdexcept>
 
@@ -65,13 +64,8 @@ std::string AttributeOf(const pugi::xml_node& Node, const char* Name) {
   return AsUtf8(a.value());
 }
 
-// A signed 32-bit decimal number; anything else is the usual conversion error.
-int32_t ToInt32(const std::string& Text) {
-  int64_t v = 0;
-  if (!TryStrToInt(Text, v) || v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
-    throw TReadFailure(Format("'%s' is not a valid integer value", Text));
-  return static_cast<int32_t>(v);
-}
+// A signed 32-bit decimal number; anything else raises the usual conversion error.
+int32_t ToInt32(const std::string& Text) { return static_cast<int32_t>(StrToInt(Text)); }
 
 pugi::xml_node ChildAt(const pugi::xml_node& Node, int Index) {
   int i = 0;
