@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -391,5 +392,24 @@ std::shared_ptr<TClock>& ClockSlot() {
 TClock& Clock() { return *ClockSlot(); }
 
 void SetClock(std::shared_ptr<TClock> C) { ClockSlot() = C ? std::move(C) : std::make_shared<TClock>(); }
+
+TUtf8CharacterScope::TUtf8CharacterScope() {
+  // Only the character type changes; the thread's other categories are kept.
+  locale_t base = ::duplocale(::uselocale(static_cast<locale_t>(0)));
+  if (!base) return;
+  locale_t l = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", base);
+  if (!l) {  // no UTF-8 locale installed: the thread's locale stays
+    ::freelocale(base);
+    return;
+  }
+  fLocale = l;
+  fPrevious = ::uselocale(l);
+}
+
+TUtf8CharacterScope::~TUtf8CharacterScope() {
+  if (!fLocale) return;
+  ::uselocale(static_cast<locale_t>(fPrevious));
+  ::freelocale(static_cast<locale_t>(fLocale));
+}
 
 }  // namespace Platform

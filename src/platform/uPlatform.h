@@ -88,6 +88,21 @@ int ThreadId();
 // Starts Program with Args (argv[1..]) in a new session, not waited for; output inherited.
 bool SpawnDetached(const std::string& Program, const std::vector<std::string>& Args, std::string* Err = nullptr);
 
+// While it lives, the calling thread converts characters as UTF-8, whatever the process's
+// locale: libraries that convert file names through the locale (the 7z writer) would
+// otherwise drop every non-ASCII name under the "C" locale.
+class TUtf8CharacterScope {
+ public:
+  TUtf8CharacterScope();
+  ~TUtf8CharacterScope();
+  TUtf8CharacterScope(const TUtf8CharacterScope&) = delete;
+  TUtf8CharacterScope& operator=(const TUtf8CharacterScope&) = delete;
+
+ private:
+  void* fLocale = nullptr;    // locale_t of this scope
+  void* fPrevious = nullptr;  // the thread's locale before
+};
+
 // ---- time ------------------------------------------------------------------------------------
 struct TDateTime {
   int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
