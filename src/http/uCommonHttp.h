@@ -2,6 +2,8 @@
 // optionally through a proxy, with a multipart form and a diagnostic record of every failure.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,7 +15,7 @@ enum THttpMethod { hmGET = 0, hmPOST = 1, hmHEAD = 2 };
 // Receiver of one diagnostic line.
 using TCommonHttpLogEvent = std::function<void(const std::string& Text, bool Overwrite)>;
 
-// In-memory answer body with a read position.
+// In-memory answer body with a read/write position.
 class TMemoryStream {
  public:
   std::string Bytes;
@@ -23,9 +25,17 @@ class TMemoryStream {
     Position = 0;
   }
   size_t Size() const { return Bytes.size(); }
+  // Writes at the current position (overwriting, then extending) and moves past the data.
   void Write(const char* Data, size_t Len) {
-    Bytes.append(Data, Len);
-    Position = Bytes.size();
+    if (Position > Bytes.size()) Position = Bytes.size();
+    if (Position == Bytes.size()) {
+      Bytes.append(Data, Len);
+    } else {
+      size_t over = std::min(Len, Bytes.size() - Position);
+      Bytes.replace(Position, over, Data, over);
+      Bytes.append(Data + over, Len - over);
+    }
+    Position += Len;
   }
   // Everything from the current position to the end.
   std::string ReadRest() {
@@ -43,10 +53,13 @@ class THttpClient {
   ~THttpClient();
   THttpClient(const THttpClient&) = delete;
   THttpClient& operator=(const THttpClient&) = delete;
-  void* Handle() const { return fHandle; }
+  void* Handle() const { return fHandle; }  // CURL*, null when libcurl could not make one
 
  private:
-  void* fHandle;  // CURL*
+  friend class TCommonHttp;
+  void* fHandle;           // CURL*
+  void* fMime = nullptr;   // curl_mime* of the current exchange, released with the handle
+  std::array<char, 256> fErrorBuffer{};  // libcurl's detailed error text (CURL_ERROR_SIZE)
 };
 
 struct TProxySettings {
@@ -64,7 +77,8 @@ class TCommonHttp {
   TCommonHttp(const TCommonHttp&) = delete;
   TCommonHttp& operator=(const TCommonHttp&) = delete;
 
-  // Raises EConvertError "'%s' is not a valid integer value" for a non-numeric port when Proxy is true.
+  // Raises EConvertError "'%s' is not a valid integer value" for a non-numeric port when Proxy is true;
+  // Proxy false clears the stored proxy.
   virtual void SetOptions(bool Proxy, const std::string& Host, const std::string& Port, const std::string& UserName,
                           const std::string& Password);
   virtual void CreateMime();
@@ -75,7 +89,8 @@ class TCommonHttp {
   virtual void SetFileMime(const std::string& Attr, const std::string& Value);
   virtual std::string GetLastErrorMsg() const { return fLastErrorMsg; }
 
-  // True only for status 200; Data then holds the body, positioned at 0.
+  // True only for status 200; Data then holds the body, positioned at 0. On false the reason
+  // is in GetLastErrorMsg and a diagnostic record has gone through WriteLog.
   bool DownloadPage(THttpClient& Http, const std::string& Url, THttpMethod Method, TMemoryStream& Data);
 
   TCommonHttpLogEvent OnLog;
@@ -94,12 +109,22 @@ class TCommonHttp {
   virtual void SetLastErrorMsg(const std::string& Text) { fLastErrorMsg = Text; }
   virtual void WriteLog(const std::string& Text, bool Overwrite);
 
+  // Seconds to connect, and seconds without any progress while sending or receiving.
+  long fConnectTimeoutSec = 60;
+  long fStallTimeoutSec = 60;
+  // An answer body larger than this ends the exchange as a failure instead of exhausting memory.
+  size_t fMaxBodySize = size_t(256) << 20;
+
  private:
   struct TMimePart {
     std::string Name;
     std::string Value;  // text, or the file path
     bool IsFile = false;
   };
+  // Every record line goes through here: a failing receiver never changes the exchange's result.
+  void Log(const std::string& Text);
+  void LogLines(const std::vector<std::string>& Lines);
+
   std::string fLastErrorMsg;
   TProxySettings fDefaultProxy;
   std::unique_ptr<std::vector<TMimePart>> fMime;
