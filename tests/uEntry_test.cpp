@@ -319,6 +319,23 @@ TEST_F(Entry, ErrorsBecomeOneConsoleLineAndTheRunStillCloses) {
   }
 }
 
+TEST_F(Entry, HostileCommandLinesEndNormally) {
+  const std::vector<std::vector<std::string>> cases = {
+      {"orvel", "-f=\xFF\xFE a", "-u=\xC3"},         // invalid UTF-8, also inside a re-quoted value
+      {"orvel", "-f=\"a b", "-f:((a", "-p='", "\""},  // unbalanced quotes and parentheses
+      {"kalvio", "-u=" + std::string(100000, 'x'), "-p=" + std::string(5000, '<'), "-f=a' \"b"},
+      {"-", "--", "/", "=", ":", "(", ")", ",", ";", "\t"},
+      {"orvel", "-f=a\x01\x7F\nb", "-t=\x01"},              // control characters
+  };
+  for (const auto& args : cases) {
+    auto r = Run(args);
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Slept, std::vector<int>{700});
+    EXPECT_TRUE(StartsWith(r.Console, MsgAppStart + "\n\n")) << r.Console;
+    EXPECT_EQ(r.Console.find("Exception"), std::string::npos) << r.Console;
+  }
+}
+
 TEST_F(Entry, LogNameAndLowestLevel) {
   // Without -ln: the default name and no debug records.
   auto plain = Run({"orvel", "-f=a"});
