@@ -138,6 +138,7 @@ class KalvioThread : public testing::Test {
       EXPECT_EQ(Sender, t);
       std::lock_guard<std::mutex> g(lock);
       run.Items.push_back(Item);
+      if (!fTerminateAfter.empty() && Item.starts_with(fTerminateAfter)) Sender->Terminate();
     };
     t->OnStateChange = [&](TKalvioApiThread* Sender, S State) {
       EXPECT_EQ(std::this_thread::get_id(), main) << "state changes run in the main thread";
@@ -163,6 +164,7 @@ class KalvioThread : public testing::Test {
   TTempDir fDir;
   std::string fInput = fDir.Write("z1.xml", ShipmentXml);
   std::unique_ptr<TKalvioApiThread> fThread;
+  std::string fTerminateAfter;  // a progress text beginning so makes the handler ask the thread to stop
   static TLetterService* Service;
 };
 
@@ -309,6 +311,18 @@ TEST_F(KalvioThread, TerminatedBeforeItsStartIsAborted) {
   EXPECT_THAT(run.Items, ElementsAre("Start vlákna z1.xml"));
   EXPECT_THAT(run.States, ElementsAre(S::dtsAborted));
   EXPECT_TRUE(Service->Requests().empty());
+  EXPECT_EQ(run.Terminations, 1);
+}
+
+// A stop request between attempts ends the loop quietly: no repetition, no failure reported.
+TEST_F(KalvioThread, TerminatedBetweenAttemptsStopsQuietly) {
+  Service->Script({{500, ""}});
+  fTerminateAfter = "[132]";
+  TRun run = Run(TSettings{});
+  ASSERT_EQ(run.Items.size(), 3u);
+  EXPECT_THAT(run.Items.back(), HasSubstr("[132]"));
+  EXPECT_THAT(run.States, ElementsAre(S::dtsPreparing, S::dtsSend));
+  EXPECT_EQ(Service->Requests().size(), 1u);
   EXPECT_EQ(run.Terminations, 1);
 }
 
