@@ -81,6 +81,8 @@ class THybridApiThread : public TThread {
   bool PackFiles(const std::string& Prefix);
   void HttpLog(const std::string& Text, bool Overwrite);
 
+  // Phases 1 to 5; raises to give up the transfer.
+  void Transfer();
   // Progress text of a catalogue message: the text without its code, handed to OnItem.
   void Progress(const std::string& Message);
 
