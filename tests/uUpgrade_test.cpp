@@ -355,6 +355,7 @@ TEST_F(UpgradeInstall, HostileOrDamagedPackageFailsWithoutStartingTheUpdater) {
                                  std::string("PK\x03\x04 not really a zip")}) {
     auto u = NewUpgrade();
     EXPECT_FALSE(u->InstallPackage(AsStream(pkg)));
+    EXPECT_FALSE(u->LastError().empty());
     EXPECT_FALSE(Exists(Install.Path() + "/escaped"));
     EXPECT_TRUE(ListNames(TempRoot.Path()).empty());
   }

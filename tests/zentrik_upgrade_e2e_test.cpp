@@ -85,6 +85,17 @@ TEST(ZentrikUpgrade, OwnVersionOfferedDownloadsNothing) {
   EXPECT_NE(ReadText(in.Dir + "zentrik"), NewClientScript);
 }
 
+TEST(ZentrikUpgrade, PackageThatIsNoZipIsLoggedAsFailed) {
+  TInstallation in;
+  TSandbox sandbox(in.Sandbox("1.0.6"));
+  ASSERT_TRUE(sandbox.MalformedNext("version5"));
+  auto r = in.Run({"upgrade"});
+  EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  EXPECT_NE(in.AppLog().find("Aktualizace selhala"), std::string::npos) << in.AppLog();
+  EXPECT_EQ(r.Out.find("Zavíraní aplikace Zentrik"), std::string::npos) << r.Out;  // update never started
+  EXPECT_NE(ReadText(in.Dir + "zentrik"), NewClientScript);
+}
+
 TEST(ZentrikUpgrade, TransferRunLogsTheNewVersionNotice) {
   TInstallation in;
   TSandbox sandbox(in.Sandbox("1.0.6"));

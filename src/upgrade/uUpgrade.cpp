@@ -316,6 +316,7 @@ bool TUpgrade::ExtractPackage(const std::string& ZipFileName, const std::string&
 }
 
 bool TUpgrade::InstallPackage(const TMemoryStream& Package) {
+  fLastError.clear();
   if (Package.Size() == 0) return true;
 
   std::string packageFile = NewPackageFileName();
@@ -332,7 +333,10 @@ bool TUpgrade::InstallPackage(const TMemoryStream& Package) {
   bool extracted = ExtractPackage(packageFile, staging, &err);
   // The unpacked files are all that is needed from here on.
   Platform::DeleteFile(packageFile);
-  if (!extracted) return false;
+  if (!extracted) {
+    fLastError = err;
+    return false;
+  }
 
   const std::string listFile = staging + ListName;
   std::vector<std::string> lines = ReadListLines(listFile);

@@ -27,6 +27,8 @@ class TUpgrade {
   // empty afterwards. False when an exchange fails or the package cannot be unpacked.
   bool DownloadUpgrade();
   std::string OnlineVersion() const { return fOnlineVersion; }
+  // Why the last installation failed (the package could not be unpacked); empty otherwise.
+  std::string LastError() const { return fLastError; }
 
   // Receiver of the HTTP client's diagnostic lines (error level, tag "APL"); none by default.
   TLogWriter* Log = nullptr;
@@ -62,4 +64,5 @@ class TUpgrade {
   TSettings fOptions;
   std::unique_ptr<TCommonHttp> fCommonHttp;
   std::string fOnlineVersion;
+  std::string fLastError;
 };
