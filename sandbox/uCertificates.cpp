@@ -6,9 +6,11 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -56,13 +58,20 @@ Cert MakeCert(EVP_PKEY* Key, const char* CommonName, X509* Issuer, EVP_PKEY* Iss
   return c;
 }
 
+// Written beside the target and renamed over it: a sandbox or client reading the folder
+// at the same moment sees the old file or the new one, never half of one.
 bool WritePem(const std::string& Path, X509* C, EVP_PKEY* K) {
-  FILE* f = std::fopen(Path.c_str(), "wb");
+  std::string tmp = Path + ".tmp" + std::to_string(getpid());
+  FILE* f = std::fopen(tmp.c_str(), "wb");
   if (!f) return false;
+  if (K) fchmod(fileno(f), 0600);
   bool ok = C ? PEM_write_X509(f, C) == 1 : PEM_write_PrivateKey(f, K, nullptr, nullptr, 0, nullptr, nullptr) == 1;
   ok = (std::fclose(f) == 0) && ok;
-  if (K) chmod(Path.c_str(), 0600);
-  return ok;
+  if (!ok || std::rename(tmp.c_str(), Path.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
 }
 
 Cert ReadCert(const std::string& Path) {

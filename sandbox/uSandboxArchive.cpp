@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 #include <dirent.h>
 #include <fcntl.h>
+#include <locale.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 #include <sys/stat.h>
@@ -99,6 +100,26 @@ la_int64_t SkipCb(struct archive*, void* Data, la_int64_t Request) {
   return step;
 }
 
+// libarchive converts entry names through the thread's character type; under the "C"
+// locale a name like "dopis č.1.txt" would not convert. UTF-8 for the scope of one call.
+class TUtf8Scope {
+ public:
+  TUtf8Scope() : fLocale(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0))) {
+    if (fLocale) fPrevious = uselocale(fLocale);
+  }
+  ~TUtf8Scope() {
+    if (!fLocale) return;
+    uselocale(fPrevious);
+    freelocale(fLocale);
+  }
+  TUtf8Scope(const TUtf8Scope&) = delete;
+  TUtf8Scope& operator=(const TUtf8Scope&) = delete;
+
+ private:
+  locale_t fLocale;
+  locale_t fPrevious = static_cast<locale_t>(0);
+};
+
 using ArchivePtr = std::unique_ptr<struct archive, int (*)(struct archive*)>;
 
 std::string ArchiveError(struct archive* A, const std::string& Fallback) {
@@ -168,6 +189,7 @@ bool ReadVolumeSet(const std::vector<std::string>& Volumes, std::vector<TArchive
     Err = "no volumes";
     return false;
   }
+  TUtf8Scope utf8;
   TVolumeStream s;
   for (const auto& p : Volumes) {
     struct stat st;
@@ -200,7 +222,11 @@ bool ReadVolumeSet(const std::vector<std::string>& Volumes, std::vector<TArchive
     }
     const char* name = archive_entry_pathname_utf8(e);
     if (!name) name = archive_entry_pathname(e);
-    std::string entryName = name ? name : "";
+    if (!name || !*name) {
+      Err = "an entry name cannot be read";
+      return false;
+    }
+    std::string entryName = name;
     if (archive_entry_is_encrypted(e)) {
       Err = "entry " + entryName + " is encrypted";
       return false;
@@ -234,6 +260,7 @@ bool BuildZipFromFolder(const std::string& Dir, std::string& Zip, std::string& E
     Err = "package folder " + Dir + " does not exist";
     return false;
   }
+  TUtf8Scope utf8;
   std::vector<std::string> files;
   CollectFiles(Dir, "", files);
   std::stable_partition(files.begin(), files.end(), [](const std::string& f) { return f == "update.list"; });

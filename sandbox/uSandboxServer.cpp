@@ -271,6 +271,14 @@ bool TSandboxServer::Start(const TCertificateFiles& Certs, std::string& Err) {
   }
   Install(*fProduction, "production");
   Install(*fTest, "test");
+  // Not the library's default SO_REUSEPORT: a port already served by another sandbox must
+  // fail here, not be shared with it connection by connection.
+  auto exclusive = [](socket_t Sock) {
+    int yes = 1;
+    setsockopt(Sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  };
+  fProduction->set_socket_options(exclusive);
+  fTest->set_socket_options(exclusive);
   if (!fProduction->bind_to_port("127.0.0.1", fConfig.Port)) {
     Err = "cannot listen on 127.0.0.1:" + std::to_string(fConfig.Port) + " (in use?)";
     return false;
