@@ -101,12 +101,14 @@ TSandbox::TSandbox(const TSandboxOptions& Options) {
   fLogFile = fDir / "sandbox.out";
   fPort = ChoosePort(Options.Port, false);
   fTestPort = ChoosePort(Options.TestPort, true);
-  while (fTestPort == fPort) fTestPort = FreePort();
+  while (fTestPort == fPort && Options.TestPort < 0) fTestPort = FreePort();
   fCaDir = Options.CaDir.empty() ? DefaultCaDir(fDataDir) : Options.CaDir;
 
   std::string program = BinDir() + "/zentrik-sandbox";
-  std::vector<std::string> args = {program, "--data", fDataDir, "--port", std::to_string(fPort),
-                                   "--test-port", std::to_string(fTestPort)};
+  // Without a port asked for, the sandbox takes the build's ports itself.
+  std::vector<std::string> args = {program, "--data", fDataDir};
+  if (Options.Port != 0) args.insert(args.end(), {"--port", std::to_string(fPort)});
+  if (Options.TestPort != 0) args.insert(args.end(), {"--test-port", std::to_string(fTestPort)});
   if (!Options.CaDir.empty()) args.insert(args.end(), {"--ca-dir", Options.CaDir});
   if (!Options.Version.empty()) args.insert(args.end(), {"--version", Options.Version});
   if (!Options.PackageDir.empty()) args.insert(args.end(), {"--package-dir", Options.PackageDir});
