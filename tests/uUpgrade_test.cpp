@@ -9,6 +9,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <mutex>
 
 #include "uErrors.h"
@@ -205,6 +206,12 @@ TEST(UpgradeExtract, UnpacksFoldersAndReplacesFiles) {
   EXPECT_EQ(ReadText(tmp / "out/lib/deep/x.so"), "x");
   EXPECT_EQ(ReadText(tmp / "out/lib/current"), "x");  // a link that stays inside is kept
   EXPECT_EQ(ListNames(tmp / "out"), (std::vector<std::string>{"a", "lib", "update.list"}));
+
+  // A target folder reached through a link on disk is fine; only links inside are guarded.
+  Platform::ForceDirectories(tmp / "real");
+  std::filesystem::create_directory_symlink(tmp / "real", tmp / "via");
+  ASSERT_TRUE(TUpgrade::ExtractPackage(zip, tmp / "via/stage", &err)) << err;
+  EXPECT_EQ(ReadText(tmp / "real/stage/a"), "new a");
 }
 
 TEST(UpgradeExtract, RefusesEntriesThatWouldLandOutside) {

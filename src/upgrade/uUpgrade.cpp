@@ -4,6 +4,7 @@
 #include <archive_entry.h>
 
 #include <atomic>
+#include <filesystem>
 
 #include "uErrors.h"
 #include "uPlatform.h"
@@ -252,7 +253,10 @@ std::string TUpgrade::RewriteListLine(const std::string& Line, const std::string
 
 bool TUpgrade::ExtractPackage(const std::string& ZipFileName, const std::string& Path, std::string* Err) {
   std::string err;
-  std::string root = Platform::IncludeTrailingPathDelimiter(Path);
+  // The disk writer refuses any link on the way, so the target folder is named by its real path.
+  std::error_code ec;
+  std::string real = std::filesystem::weakly_canonical(std::filesystem::path(Path), ec).string();
+  std::string root = Platform::IncludeTrailingPathDelimiter(ec || real.empty() ? Path : real);
   struct archive* in = archive_read_new();
   struct archive* out = archive_write_disk_new();
   archive_read_support_format_zip(in);
