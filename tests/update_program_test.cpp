@@ -91,6 +91,32 @@ TEST(UpdateProgram, ExistingBackupIsDeletedFirst) {
   EXPECT_EQ(ListNames(tmp.Path()), std::vector<std::string>{"zentrik"});
 }
 
+// A caller that stops reading the output must not stop the updater halfway through its moves.
+TEST(UpdateProgram, ClosedOutputDoesNotStopTheMoves) {
+  TTempDir tmp;
+  const std::string dir = tmp.Path() + "/";
+  tmp.Write("zentrik", "old client");
+  tmp.Write("tmpu/zentrik", "new client");
+  tmp.Write("tmpu/update.list", dir + "zentrik;" + dir + "tmpu/zentrik\r\n");
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);  // nobody will ever read
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
+  std::string prog = Updater(), arg = dir + "tmpu/update.list;" + dir, empty;
+  char* argv[] = {prog.data(), arg.data(), empty.data(), nullptr};
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, prog.c_str(), &fa, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  ::close(fds[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadText(dir + "zentrik"), "new client");
+  EXPECT_EQ(ListNames(tmp.Path()), std::vector<std::string>{"zentrik"});
+}
+
 // A fatal message is the only line, followed by the 4 s pause and exit code 1.
 TEST(UpdateProgram, FatalMessagePausesAndEndsWithCodeOne) {
   TTempDir tmp;

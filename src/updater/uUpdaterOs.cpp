@@ -93,6 +93,8 @@ bool ProcessRunning(int Pid) {
 
 int OwnPid() { return static_cast<int>(::getpid()); }
 
+void IgnoreBrokenOutput() { ::signal(SIGPIPE, SIG_IGN); }
+
 void WriteLine(const std::string& Line) {
   std::string s = Line + "\n";
   const char* p = s.data();

@@ -31,6 +31,8 @@ void RequestEnd(int Pid);
 bool ProcessRunning(int Pid);
 int OwnPid();
 
+// Output whose reader has gone away must not end the program halfway through its moves.
+void IgnoreBrokenOutput();
 void WriteLine(const std::string& Line);
 void SleepMs(int Milliseconds);
 
