@@ -29,6 +29,15 @@ struct TExchange {
   std::vector<HttpDiagnostics::THttpHeader> Headers;
 };
 
+int OnTransferInfo(void* User, curl_off_t, curl_off_t, curl_off_t UploadTotal, curl_off_t UploadNow) {
+  try {
+    static_cast<TCommonHttp*>(User)->OnUploadProgress(static_cast<int64_t>(UploadNow), static_cast<int64_t>(UploadTotal));
+  } catch (...) {
+    // Progress is a display only: its receiver cannot break the exchange.
+  }
+  return 0;
+}
+
 size_t OnBody(char* Ptr, size_t Size, size_t Count, void* User) {
   auto* x = static_cast<TExchange*>(User);
   size_t len = Size * Count;
@@ -249,6 +258,11 @@ bool TCommonHttp::DownloadPage(THttpClient& Http, const std::string& Url, THttpM
   set(CURLOPT_WRITEDATA, &x);
   set(CURLOPT_HEADERFUNCTION, &OnHeader);
   set(CURLOPT_HEADERDATA, &x);
+  if (OnUploadProgress) {
+    set(CURLOPT_XFERINFOFUNCTION, &OnTransferInfo);
+    set(CURLOPT_XFERINFODATA, this);
+    set(CURLOPT_NOPROGRESS, 0L);
+  }
   if (rc != CURLE_OK) return fail(CurlMessage(rc, Http.fErrorBuffer.data()));
 
   if (Method == hmPOST) {

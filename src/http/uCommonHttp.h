@@ -14,6 +14,8 @@ enum THttpMethod { hmGET = 0, hmPOST = 1, hmHEAD = 2 };
 
 // Receiver of one diagnostic line.
 using TCommonHttpLogEvent = std::function<void(const std::string& Text, bool Overwrite)>;
+// Upload progress of the exchange under way: bytes sent and bytes to send (0 while unknown).
+using TCommonHttpProgressEvent = std::function<void(int64_t Sent, int64_t Total)>;
 
 // In-memory answer body with a read/write position.
 class TMemoryStream {
@@ -94,6 +96,8 @@ class TCommonHttp {
   bool DownloadPage(THttpClient& Http, const std::string& Url, THttpMethod Method, TMemoryStream& Data);
 
   TCommonHttpLogEvent OnLog;
+  // Optional; called from inside DownloadPage while the request body is sent.
+  TCommonHttpProgressEvent OnUploadProgress;
 
   // Diagnostics helpers (public for their tests).
   static bool IsSecretKey(const std::string& Key);
