@@ -11,6 +11,7 @@
 #include "uOptions.h"
 #include "uPackFiles.h"
 #include "uPlatform.h"
+#include "uProgressLine.h"
 #include "uServiceUrls.h"
 #include "uStrings.h"
 #include "uVersion.h"
@@ -145,7 +146,20 @@ bool THybridApiThread::SendStep(int Step, const std::string& Hash, const std::st
   const std::string url = ServiceBaseUrl(fOption->TestUrl()) + CommandPath;
   THttpClient client;
   TMemoryStream data;
-  if (!fHttp->DownloadPage(client, url, hmPOST, data)) {
+  // A volume of 150 MiB takes a while: on a terminal its upload shows its progress.
+  bool ok;
+  if (Step == 2) {
+    TProgressLine progress("Odes\xC3\xADl\xC3\xA1n\xC3\xAD", Platform::FileSize(FileName));
+    struct TUnhook {
+      TCommonHttp& Http;
+      ~TUnhook() { Http.OnUploadProgress = nullptr; }
+    } unhook{*fHttp};
+    fHttp->OnUploadProgress = [&progress](int64_t Sent, int64_t) { progress.Update(Sent); };
+    ok = fHttp->DownloadPage(client, url, hmPOST, data);
+  } else {
+    ok = fHttp->DownloadPage(client, url, hmPOST, data);
+  }
+  if (!ok) {
     fErrorItem = fHttp->GetLastErrorMsg();
     return false;
   }
