@@ -518,7 +518,8 @@ TEST_F(CommonHttp, MultipartBodyAsTheServerParsedIt) {
   Server.Start();
 
   TTempDir dir;
-  std::string bytes("binary\0\r\n--boundary-like\r\n\xFF\xFE end", 35);
+  const char binary[] = "binary\0\r\n--boundary-like\r\n\xFF\xFE end";
+  const std::string bytes(binary, sizeof binary - 1);
   const std::string xml = dir.Write("dávka 1.xml", "<a>ž</a>");
   const std::string archive = dir.Write("order.7z", bytes);
 
@@ -572,6 +573,9 @@ long StatusKiB(const std::string& Field) {
 }
 
 TEST_F(CommonHttp, FilePartStreamsFromDiskWithoutGrowingMemoryByItsSize) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer keeps freed memory in quarantine, so the peak says nothing here";
+#endif
   size_t received = 0;
   Server.Server().Post("/upload", [&](const httplib::Request&, httplib::Response& r, const httplib::ContentReader& read) {
     read([](const httplib::MultipartFormData&) { return true; },
