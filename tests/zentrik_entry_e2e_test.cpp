@@ -111,3 +111,22 @@ TEST(ZentrikEntry, OddSwitchValuesAndTheMissingLogDirectory) {
 }
 
 }  // namespace
+
+namespace {
+
+// update closes a running client with SIGTERM, usually during its closing pause: the client
+// must still end with its last record and exit status 0, not die of the signal.
+TEST(ZentrikEntry, TerminationRequestEndsTheRunCleanlyWithStatusZero) {
+  TestSupport::TTempDir dir;
+  auto r = TestSupport::RunProcess("/usr/bin/timeout", {"--preserve-status", "-s", "TERM", "0.4",
+                                                        TestSupport::BinDir() + "/zentrik", "orvel"},
+                                   dir.Path(), "", 20000);
+  EXPECT_EQ(r.ExitCode, 0);
+  auto names = TestSupport::ListNames(dir / "logs");
+  ASSERT_EQ(names.size(), 1u);
+  auto lines = Lines(TestSupport::ReadText(dir / ("logs/" + names[0])));
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find("Konec aplikace [APL]"), std::string::npos);
+}
+
+}  // namespace

@@ -9,6 +9,7 @@
 #include "uFunctionIO.h"
 #include "uMessages.h"
 #include "uPlatform.h"
+#include "uStopRequest.h"
 #include "uStrings.h"
 #include "uVersion.h"
 
@@ -287,6 +288,7 @@ int ZentrikMain(const std::vector<std::string>& Args, const TCommandRuns& Runs) 
   // Closing steps, on every path.
   if (state.Log) state.Log->Info(MsgAppEnd, AplTag);
   state.Log.reset();
-  Platform::SleepMs(700);
+  // A stop request (update closing the client) cuts the pause short; the exit status stays 0.
+  Platform::SleepUnlessStopped(700);
   return 0;
 }

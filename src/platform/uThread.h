@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include "uStopRequest.h"
+
 class TThread {
  public:
   explicit TThread(bool CreateSuspended);
@@ -21,7 +23,8 @@ class TThread {
   // Must be called from the thread that created the object (the main thread).
   void WaitFor();
   void Terminate() { fTerminated = true; }
-  bool Terminated() const { return fTerminated; }
+  // Also true once the process was asked to stop (SIGTERM and the like).
+  bool Terminated() const { return fTerminated || Platform::StopRequested(); }
   bool Finished() const { return fFinished; }
   // OS id of the worker thread; 0 before it runs.
   int ThreadID() const { return fThreadID; }
