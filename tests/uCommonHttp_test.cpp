@@ -530,7 +530,16 @@ TEST_F(CommonHttp, MultipartBodyAsTheServerParsedIt) {
   Http.SetMime("akce", "1");
   Http.SetFileMime("soubor", xml);
   Http.SetFileMime("archiv", archive);
+  int64_t sent = 0, total = 0;
+  Http.OnUploadProgress = [&](int64_t Sent, int64_t Total) {
+    sent = std::max(sent, Sent);
+    total = Total;
+  };
   EXPECT_TRUE(Exchange(Url("/form"), hmPOST)) << Http.GetLastErrorMsg();
+  Http.OnUploadProgress = nullptr;
+  // The whole form was reported as sent.
+  EXPECT_GT(total, static_cast<int64_t>(bytes.size()));
+  EXPECT_EQ(sent, total);
   EXPECT_EQ(Data.Bytes, "ok");
   EXPECT_TRUE(StartsWith(contentType, "multipart/form-data; boundary=")) << contentType;
   EXPECT_EQ(parts, (std::vector<TParsedPart>{
