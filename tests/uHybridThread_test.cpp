@@ -371,7 +371,8 @@ TEST_F(OrderThread, OrdersThatNeverReachTheService) {
       {"a document missing",
        [&] { return OrderFile("jmeno=a\nheslo=b\nstandzak=1\nsoubor=" + Docs[0] + "\nsoubor=" + Dir / "docs/x.pdf"); }, {},
        {"I000", "E107", "E101"}, {dtsPreparing, dtsFailed}, "[101] Chyba v konfiguračním souboru", Dir / "docs/x.pdf"},
-      {"credentials from the command line", [&] { return OrderFile("standzak=1\nsoubor=" + Docs[0]); },
+      {"credentials from the command line, a proxy port that is not a number",
+       [&] { return OrderFile("standzak=1\nsoubor=" + Docs[0]); },
        [](TSettings& S) {
          S.UserName = "u";
          S.Password = "p";
