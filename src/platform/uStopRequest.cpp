@@ -3,6 +3,9 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "uPlatform.h"
@@ -11,12 +14,21 @@ namespace Platform {
 
 namespace {
 std::atomic<bool> Stop{false};
+std::atomic<bool> Installed{false};
+std::mutex WakeLock;
+std::condition_variable Wake;
+
+void SetStop() {
+  {
+    std::lock_guard<std::mutex> g(WakeLock);
+    Stop = true;
+  }
+  Wake.notify_all();
 }
+}  // namespace
 
 void InstallStopRequestHandler() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
+  if (Installed.exchange(true)) return;
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
@@ -26,22 +38,23 @@ void InstallStopRequestHandler() {
   std::thread([set] {
     while (true) {
       int sig = 0;
-      if (sigwait(&set, &sig) == 0) Stop = true;
+      if (sigwait(&set, &sig) == 0) SetStop();
     }
   }).detach();
 }
 
 bool StopRequested() { return Stop; }
 
-void RequestStop() { Stop = true; }
+void RequestStop() { SetStop(); }
 
 void SleepUnlessStopped(int Milliseconds) {
-  constexpr int Slice = 50;
-  while (Milliseconds > 0 && !Stop) {
-    int step = Milliseconds < Slice ? Milliseconds : Slice;
-    SleepMs(step);
-    Milliseconds -= step;
+  // Without the watcher nothing can wake us early: sleep through the (replaceable) clock.
+  if (!Installed) {
+    if (!Stop) SleepMs(Milliseconds);
+    return;
   }
+  std::unique_lock<std::mutex> g(WakeLock);
+  Wake.wait_for(g, std::chrono::milliseconds(Milliseconds), [] { return Stop.load(); });
 }
 
 }  // namespace Platform

@@ -12,7 +12,8 @@ void InstallStopRequestHandler();
 bool StopRequested();
 // Test seam and programmatic stop.
 void RequestStop();
-// Sleeps through the clock in short slices; returns early once a stop is requested.
+// Sleeps, returning early once a stop is requested; without the handler installed it
+// sleeps through the replaceable clock.
 void SleepUnlessStopped(int Milliseconds);
 
 }  // namespace Platform
