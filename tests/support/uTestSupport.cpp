@@ -148,12 +148,12 @@ TProcessResult RunProcess(const std::string& Program, const std::vector<std::str
 
 std::string BinDir() {
   const char* b = getenv("ZENTRIK_BIN_DIR");
-  return b ? b : "";
+  return b && *b ? b : ZENTRIK_TEST_BIN_DIR;
 }
 
 std::string SourceDir() {
   const char* s = getenv("ZENTRIK_SOURCE_DIR");
-  return s ? s : "";
+  return s && *s ? s : ZENTRIK_TEST_SOURCE_DIR;
 }
 
 std::string ReadText(const std::string& Path) {

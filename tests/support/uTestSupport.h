@@ -35,7 +35,7 @@ TProcessResult RunProcess(const std::string& Program, const std::vector<std::str
                           const std::string& WorkDir = "", const std::string& Input = "", int TimeoutMs = 60000,
                           const std::vector<std::string>& Env = {});
 
-// Folder of the built binaries (zentrik, update, zentrik-sandbox).
+// Folder of the built binaries (zentrik, update, zentrik-sandbox); ZENTRIK_BIN_DIR overrides it.
 std::string BinDir();
 std::string SourceDir();
 std::string ReadText(const std::string& Path);  // empty when missing
