@@ -188,8 +188,11 @@ bool ReadFile(const std::string& Path, std::string& Bytes, std::string* Err) {
   return true;
 }
 
-bool WriteFile(const std::string& Path, const std::string& Bytes, std::string* Err) {
-  int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+namespace {
+
+// Opens with Flags, writes everything, closes; a failed close counts as a failed write.
+bool WriteWhole(const std::string& Path, const std::string& Bytes, int Flags, std::string* Err) {
+  int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | Flags, 0666);
   if (fd < 0) {
     SetErr(Err, ErrorText(errno));
     return false;
@@ -201,6 +204,12 @@ bool WriteFile(const std::string& Path, const std::string& Bytes, std::string* E
     ok = false;
   }
   return ok;
+}
+
+}  // namespace
+
+bool WriteFile(const std::string& Path, const std::string& Bytes, std::string* Err) {
+  return WriteWhole(Path, Bytes, O_TRUNC, Err);
 }
 
 TAppendFile::~TAppendFile() { Close(); }
@@ -226,18 +235,7 @@ int64_t TAppendFile::Size() const {
 }
 
 bool AppendFile(const std::string& Path, const std::string& Bytes, std::string* Err) {
-  int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    SetErr(Err, ErrorText(errno));
-    return false;
-  }
-  bool ok = WriteAll(fd, Bytes.data(), Bytes.size());
-  if (!ok) SetErr(Err, ErrorText(errno));
-  if (::close(fd) != 0 && ok) {
-    SetErr(Err, ErrorText(errno));
-    ok = false;
-  }
-  return ok;
+  return WriteWhole(Path, Bytes, O_APPEND, Err);
 }
 
 bool ListDirectory(const std::string& Dir, std::vector<std::string>& Names, bool FilesOnly, std::string* Err) {
