@@ -53,6 +53,9 @@ TEST(ZentrikUpgrade, NewVersionReplacesTheClientThroughUpdate) {
   // Returns once update, which shares the client's output, has finished too.
   auto r = in.Run({"upgrade"});
   ASSERT_FALSE(r.TimedOut) << r.Out << r.Err;
+  // update closes the client with SIGTERM during its closing pause: it still ends normally.
+  EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+  EXPECT_NE(in.AppLog().find("Konec aplikace [APL]"), std::string::npos) << in.AppLog();
 
   auto lines = Lines(r.Out);
   while (!lines.empty() && lines.back().empty()) lines.pop_back();
