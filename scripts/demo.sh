@@ -17,7 +17,13 @@ rm -rf "$demo"
 mkdir -p "$demo/logs" "$demo/results"
 
 # --- start the sandbox and wait for its ready line -------------------------------------------
-"$bin/zentrik-sandbox" --data "$demo/data" >"$demo/sandbox.out" 2>&1 &
+# The package the version service hands out once it offers a newer version: a list and a
+# "new" client (the same build, so the upgraded installation still runs).
+mkdir -p "$demo/package"
+printf 'apl zentrik;zentrik\r\n' >"$demo/package/update.list"
+cp "$bin/zentrik" "$demo/package/zentrik"
+
+"$bin/zentrik-sandbox" --data "$demo/data" --package-dir "$demo/package" >"$demo/sandbox.out" 2>&1 &
 sandbox_pid=$!
 stop_sandbox() {
   if kill -0 "$sandbox_pid" 2>/dev/null; then
@@ -71,9 +77,25 @@ step "zentrik kalvio, the same shipment again (the duplicate check refuses it)"
 step "zentrik upgrade (the sandbox offers the client's own version: nothing to do)"
 (cd "$demo" && "$bin/zentrik" upgrade -l="$demo/logs" </dev/null) || true
 
+step "zentrik upgrade in an installation folder, the sandbox offering 1.0.6"
+install=$demo/install
+mkdir -p "$install"
+cp "$bin/zentrik" "$bin/update" "$install/"
+production=$(sed -n 's/^zentrik-sandbox ready production=\([^ ]*\) .*/\1/p' "$demo/sandbox.out")
+curl -sS --cacert "$root/build/sandbox-ca/ca.pem" "$production/_sandbox/control?version=1.0.6" | head -n 2
+# update runs on its own after the client has ended; wait for it to clean up its staging folder.
+(cd "$install" && "$install/zentrik" upgrade </dev/null) || true
+for _ in $(seq 1 300); do
+  pgrep -f "^$install/update" >/dev/null || break
+  sleep 0.1
+done
+echo "installation folder after the upgrade:"
+ls -1 "$install"
+curl -sS --cacert "$root/build/sandbox-ca/ca.pem" "$production/_sandbox/control?reset" | head -n 1
+
 # --- what the client wrote and what the sandbox received -------------------------------------
 shopt -s nullglob
-for f in "$demo"/logs/* "$demo"/results/*; do
+for f in "$demo"/logs/* "$demo"/results/* "$demo"/install/logs/*; do
   [ -f "$f" ] || continue
   step "file ${f#"$root"/}"
   cat "$f"
