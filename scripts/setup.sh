@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libcurl4-openssl-dev libpugixml-dev libarchive-dev zlib1g-dev libssl-dev
   libgtest-dev libgmock-dev libcpp-httplib-dev
-  p7zip-full curl openssl
+  p7zip-full curl openssl time python3 procps
   clang libclang-rt-14-dev
 )
 
