@@ -16,14 +16,6 @@ namespace {
 // The exchange is made once and repeated at most this many times after a failed exchange.
 constexpr int MaxRepetitions = 3;
 
-// The letter service knows its clients by this text, so it keeps the platform name the
-// service has always been sent.
-constexpr const char* ClientPlatformName = "Windows";
-
-std::string ApplicationInfo() {
-  return Format("%s %s, version %s, date %s", AppName, ClientPlatformName, AppVersion, AppBuildDate);
-}
-
 }  // namespace
 
 TKalvioApiThread::TKalvioApiThread(const std::string& FileName, const std::string& User, const std::string& Passwd,
@@ -118,7 +110,7 @@ bool TKalvioApiThread::SendFile(const std::string& FileName) {
   fHttp->SetMime("password", fPasswd);
   fHttp->SetMime("duplicita", IntToStr(fSettings.Duplicate));
   fHttp->SetFileMime("soubor", FileName);
-  fHttp->SetMime("aplikace_info", ApplicationInfo());
+  fHttp->SetMime("aplikace_info", AppInfo());
 
   const std::string url = ServiceBaseUrl(fSettings.TestUrl) + KalvioApiPath;
   THttpClient http;

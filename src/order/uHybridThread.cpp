@@ -133,7 +133,7 @@ bool THybridApiThread::SendStep(int Step, const std::string& Hash, const std::st
       fHttp->SetMime("jobzak", fOption->JobZak());
       fHttp->SetMime("poznamka", fOption->Note());
       fHttp->SetMime("standzak", fOption->StandZak());
-      fHttp->SetMime("aplikace_info", Format("%s %s, version %s, date %s", AppName, "Windows", AppVersion, AppBuildDate));
+      fHttp->SetMime("aplikace_info", AppInfo());
       break;
     case 2:
       fHttp->SetMime("hash", Hash);
