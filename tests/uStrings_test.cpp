@@ -36,6 +36,24 @@ TEST(TextFiles, ByteOrderMarksAndTheWindows1250Fallback) {
   EXPECT_EQ(SplitLines("a\r\nb\nc\rd\n"), (std::vector<std::string>{"a", "b", "c", "d"}));
 }
 
+// Both halves are the whole text when the separator is missing; only the first occurrence splits.
+TEST(StrBeforeAfter, SplitAtTheFirstOccurrence) {
+  struct Case { std::string Text, Sep, Before, After; };
+  const Case cases[] = {
+      {"soubor=a.pdf", "=", "soubor", "a.pdf"},
+      {"bez oddelovace", "=", "bez oddelovace", "bez oddelovace"},
+      {"k==v", "=", "k", "=v"},                           // a doubled separator: the second one stays behind
+      {"https://a://b", "://", "https", "a://b"},
+      {"=v", "=", "", "v"},
+      {"k=", "=", "k", ""},
+      {"", "=", "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(StrBefore(c.Text, c.Sep), c.Before) << c.Text;
+    EXPECT_EQ(StrAfter(c.Text, c.Sep), c.After) << c.Text;
+  }
+}
+
 TEST(Format, PlaceholdersInOrder) {
   EXPECT_EQ(Format("[131] Pokus č. %d o odeslání souboru %s (%d/%d)", 2, "a.7z.001", 3, 5),
             "[131] Pokus č. 2 o odeslání souboru a.7z.001 (3/5)");

@@ -1,6 +1,7 @@
 // The built zentrik as a calling script sees it: console, application log, exit status.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "uMessages.h"
@@ -108,6 +109,96 @@ TEST(ZentrikEntry, OddSwitchValuesAndTheMissingLogDirectory) {
   EXPECT_EQ(missing.Process.ExitCode, 0);
   EXPECT_EQ(missing.Process.Out, "Start aplikace\n\n" + Format(MsgDirNotCreated, "no/such/logs") + "\n");
   EXPECT_TRUE(TestSupport::ListNames(other.Path()).empty());
+}
+
+// Every listed input file missing: one console line and one error record per entry
+// (duplicates included), then the "none left" record; no worker starts.
+TEST(ZentrikEntry, EveryListedFileMissingStartsNoWorker) {
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Missing;  // format of the per-file text
+    std::vector<std::string> Files;
+    std::string NoneLeft;
+  };
+  const TCase cases[] = {
+      {{"orvel", "-f:(a.cfg,b.cfg)"}, MsgOrderFileMissing, {"a.cfg", "b.cfg"}, MsgNoOrderFileLeft},
+      {{"kalvio", "-u=a", "-p=b", "-f:(s.xml,s.xml)"}, MsgShipmentFileMissing, {"s.xml", "s.xml"}, MsgNoShipmentFileLeft},
+  };
+  for (const auto& c : cases) {
+    TestSupport::TTempDir dir;
+    auto r = RunZentrik(dir, c.Args);
+    std::string label = c.Args[0];
+    ASSERT_FALSE(r.Process.TimedOut) << label;
+    EXPECT_EQ(r.Process.ExitCode, 0) << label;
+    std::string console = "Start aplikace\n\n";
+    std::vector<std::string> records = {"[INFO   ] Start aplikace [APL]"};
+    for (const auto& f : c.Files) {
+      console += Format(c.Missing, f) + "\n";
+      records.push_back("[ERROR  ] " + Format(c.Missing, f) + " [APL]");
+    }
+    records.push_back("[ERROR  ] " + c.NoneLeft + " [APL]");
+    records.push_back("[INFO   ] Konec aplikace [APL]");
+    EXPECT_EQ(r.Process.Out, console) << label;
+    std::vector<std::string> bodies;
+    for (const auto& l : Lines(r.Log))
+      if (l.find("[100]") == std::string::npos) bodies.push_back(Body(l));  // a version notice may come first
+    EXPECT_EQ(bodies, records) << label;
+  }
+}
+
+// An order that fails (its document is missing, so no exchange is needed) leaves its ".ko"
+// file in the -lf folder when one is given, otherwise beside the order file, which for a name
+// without a directory is the current folder; -k=0 leaves none. Without -lf and a directory,
+// the transfer log goes to the program's folder.
+TEST(ZentrikEntry, FailedOrderLeavesItsControlFileWhereItBelongs) {
+  struct TCase {
+    std::vector<std::string> Args;  // "{dir}" stands for the test's folder, "{name}" for the order file's name
+    std::string ControlDir;         // where the ".ko" file must be, in the test's folder; "-" for nowhere
+    std::string TransferLogDir;     // "{bin}" for the program's folder
+  };
+  const TCase cases[] = {
+      {{"orvel", "-f={name}"}, ".", "{bin}"},
+      {{"orvel", "-f={dir}/{name}", "-lf={dir}/out"}, "out", "{dir}/out"},
+      {{"orvel", "-f={dir}/{name}", "-k=0"}, "-", "{dir}"},
+  };
+  for (const auto& c : cases) {
+    TestSupport::TTempDir dir;
+    // Unique, since the program's folder is shared by every run.
+    const std::string name = "ko_" + std::filesystem::path(dir.Path()).filename().string() + ".cfg";
+    dir.Write(name, "jmeno=demo\nheslo=x\nstandzak=S\nsoubor=chybi.pdf\n");
+    std::vector<std::string> args;
+    std::string label;
+    for (const auto& a : c.Args) {
+      args.push_back(ReplaceAll(ReplaceAll(a, "{dir}", dir.Path()), "{name}", name));
+      label += a + " ";
+    }
+    args.push_back("-t=" + dir / "tmp");
+    auto r = RunZentrik(dir, args);
+    ASSERT_FALSE(r.Process.TimedOut) << label;
+    EXPECT_EQ(r.Process.ExitCode, 0) << label;
+    EXPECT_NE(r.Process.Out.find("\n" + Format(MsgOrderFailedConsole, name) + "\n"), std::string::npos) << label;
+    EXPECT_NE(r.Log.find("][ERROR  ] " + Format(MsgOrderFailed, name, "chybi.pdf") + " [APL]"), std::string::npos)
+        << label << "\n" << r.Log;
+
+    for (const std::string place : {".", "out"}) {
+      const std::string ko = dir / (place + "/" + name + ".ko");
+      EXPECT_EQ(TestSupport::Exists(ko), place == c.ControlDir) << label << ko;
+      if (place == c.ControlDir) {
+        EXPECT_EQ(TestSupport::ReadText(ko), "") << label;
+      }
+    }
+    EXPECT_FALSE(TestSupport::Exists(dir / (name + ".ok"))) << label;
+
+    const std::string logDir =
+        ReplaceAll(ReplaceAll(c.TransferLogDir, "{dir}", dir.Path()), "{bin}", TestSupport::BinDir());
+    bool found = false;
+    for (const auto& n : TestSupport::ListNames(logDir)) {
+      if (!EndsWith(n, "." + name + ".log")) continue;
+      found = true;
+      if (c.TransferLogDir == "{bin}") std::filesystem::remove(logDir + "/" + n);  // leave the program's folder clean
+    }
+    EXPECT_TRUE(found) << label << ": no transfer log in " << logDir;
+  }
 }
 
 }  // namespace
