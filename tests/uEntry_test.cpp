@@ -222,6 +222,9 @@ TEST_F(Entry, SettingsFromOptions) {
          EXPECT_EQ(s.LogAplName, "app");
          EXPECT_EQ(s.LogItemName, "item");
        }},
+      // An empty -lf names no folder (last: "-lf= -f=a" would read -f=a as its value).
+      {{"orvel", "-f=a", "-lf="}, [](const TSettings& s) { EXPECT_TRUE(s.LogItem.empty()); }},
+      {{"orvel", "-lf=\" \"", "-f=a"}, [](const TSettings& s) { EXPECT_TRUE(s.LogItem.empty()); }},
       {{"orvel", "-t= {dir}/work ", "-f=a"},
        [&](const TSettings& s) {
          EXPECT_EQ(s.Temp, fDir / "work");

@@ -201,7 +201,9 @@ void RunEntry(const std::vector<std::string>& Args, const TCommandRuns& Runs, TE
   }
 
   Settings.LogItem.clear();
-  if (options.Value("lf")) {
+  // An empty -lf names no folder: taken literally it would be the file system's root, where
+  // control files and transfer logs would be lost without a word. It counts as not given.
+  if (options.Value("lf") && !Trim(options.Text("lf")).empty()) {
     Settings.LogItem = Trim(options.Text("lf")) + Platform::PathDelim;
     if (!Platform::DirectoryExists(Settings.LogItem) && !Platform::CreateDir(Settings.LogItem)) {
       Log.Error(Format(MsgDirNotCreated, Settings.LogItem), AplTag);
