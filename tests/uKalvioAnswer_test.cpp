@@ -56,6 +56,9 @@ const TAnswerCase Cases[] = {
      "Chybný formát", 12},
     {"ErrorDescriptionAsTextNode", Negative("<z stav=\"1\"><chyba kod=\"3\"><b/>\n  Neplatná adresa \n</chyba></z>"),
      false, "K7", "", "Neplatná adresa", 3},
+    // A comment is a child node like any other: the description after it is the second child.
+    {"CommentCountsAsAChildNode", Negative("<z stav=\"1\"><chyba kod=\"5\"><!-- popis -->Chybí adresa</chyba></z>"),
+     false, "K7", "", "Chybí adresa", 5},
     {"ErrorElementWithOneChildFails", Negative("<z stav=\"1\"><chyba kod=\"12\">Popis</chyba></z>"), false, "", "",
      "Node 'chyba' has no child node 1", 0},
     {"DuplicateNamesTheEarlierNumber", Negative(Error("-35", "Duplicitní zásilka")), false, "K7", "",

@@ -79,9 +79,10 @@ pugi::xml_node ChildAt(const pugi::xml_node& Node, int Index) {
 bool ParseKalvioAnswer(std::string_view Body, TKalvioAnswer& Answer) {
   try {
     pugi::xml_document doc;
-    // White-space-only text nodes stay children, so child positions are those of the document.
-    pugi::xml_parse_result r =
-        doc.load_buffer(Body.data(), Body.size(), pugi::parse_default | pugi::parse_ws_pcdata);
+    // White-space-only text nodes, comments and processing instructions stay children, so
+    // child positions are those of the document.
+    const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_comments | pugi::parse_pi;
+    pugi::xml_parse_result r = doc.load_buffer(Body.data(), Body.size(), options);
     if (!r) throw TReadFailure(r.description());
     pugi::xml_node root = doc.document_element();
 
