@@ -1,5 +1,6 @@
 // The built `update` program run for real: a stand-in client process, real files, the real
 // 4 s pause after a fatal message.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -7,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "uTestSupport.h"
 
@@ -19,18 +21,30 @@ namespace {
 std::string Updater() { return BinDir() + "/update"; }
 
 // A client folder whose "zentrik" is a running program (a copy of sleep), so the updater
-// has a real process to find by its executable path and to end.
+// has a real process to find by its executable path and to end. With DeafToSigterm it keeps
+// SIGTERM blocked and stays however often it is asked to go.
 struct TRunningClient {
   TTempDir Tmp;
   std::string Dir = Tmp.Path() + "/";
   pid_t Pid = -1;
 
-  TRunningClient() {
+  explicit TRunningClient(bool DeafToSigterm = false) {
     std::filesystem::copy_file("/bin/sleep", Dir + "zentrik");
     std::string prog = Dir + "zentrik";
     char arg[] = "30";
     char* argv[] = {prog.data(), arg, nullptr};
-    if (posix_spawn(&Pid, prog.c_str(), nullptr, nullptr, argv, environ) != 0) Pid = -1;
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    if (DeafToSigterm) BlockSigterm(attr);
+    if (posix_spawn(&Pid, prog.c_str(), nullptr, &attr, argv, environ) != 0) Pid = -1;
+    posix_spawnattr_destroy(&attr);
+  }
+  static void BlockSigterm(posix_spawnattr_t& Attr) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    posix_spawnattr_setsigmask(&Attr, &set);
+    posix_spawnattr_setflags(&Attr, POSIX_SPAWN_SETSIGMASK);
   }
   ~TRunningClient() {
     if (Pid > 0) {
@@ -115,6 +129,45 @@ TEST(UpdateProgram, ClosedOutputDoesNotStopTheMoves) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(ReadText(dir + "zentrik"), "new client");
   EXPECT_EQ(ListNames(tmp.Path()), std::vector<std::string>{"zentrik"});
+}
+
+// The client starts the updater with SIGTERM blocked (its own watcher thread takes it), and
+// the mask survives exec; the updater still ends on SIGTERM, here while it waits for a client
+// that does not go.
+TEST(UpdateProgram, EndsOnSigtermThoughItsStarterBlockedIt) {
+  TRunningClient client(true);
+  ASSERT_GT(client.Pid, 0);
+  const std::string& dir = client.Dir;
+  client.Tmp.Write("tmpu/zentrik", "new client");
+  client.Tmp.Write("tmpu/update.list", dir + "zentrik;" + dir + "tmpu/zentrik\r\n");
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  TRunningClient::BlockSigterm(attr);
+  std::string prog = Updater(), arg = dir + "tmpu/update.list;" + dir, empty;
+  char* argv[] = {prog.data(), arg.data(), empty.data(), nullptr};
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, prog.c_str(), &fa, &attr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&fa);
+  posix_spawnattr_destroy(&attr);
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // well inside the 20 s wait
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 50 && ended == 0; ++i) {
+    ended = ::waitpid(pid, &status, WNOHANG);
+    if (ended == 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (ended == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  ASSERT_EQ(ended, pid) << "update went on waiting with SIGTERM still blocked";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(ReadText(dir + "tmpu/zentrik"), "new client");
 }
 
 // A fatal message is the only line, followed by the 4 s pause and exit code 1.

@@ -93,6 +93,12 @@ bool ProcessRunning(int Pid) {
 
 int OwnPid() { return static_cast<int>(::getpid()); }
 
+void UnblockSignals() {
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 void IgnoreBrokenOutput() { ::signal(SIGPIPE, SIG_IGN); }
 
 void WriteLine(const std::string& Line) {

@@ -31,6 +31,9 @@ void RequestEnd(int Pid);
 bool ProcessRunning(int Pid);
 int OwnPid();
 
+// Clears the blocked-signal mask inherited from the starter (the client blocks SIGTERM and the
+// like for its own watcher thread, and exec keeps the mask), so the updater can be stopped.
+void UnblockSignals();
 // Output whose reader has gone away must not end the program halfway through its moves.
 void IgnoreBrokenOutput();
 void WriteLine(const std::string& Line);

@@ -7,6 +7,7 @@
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+  UpdaterOs::UnblockSignals();
   UpdaterOs::IgnoreBrokenOutput();
   TUpdaterSystem system;
   TUpdater updater(system);

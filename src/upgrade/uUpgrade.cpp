@@ -162,6 +162,9 @@ std::string TUpgrade::ServiceUrl() const {
 }
 
 std::string TUpgrade::Dir() const {
+  // The program's own folder rather than the current one: a client started from another
+  // folder would otherwise stage there and start an updater that is not beside it, and the
+  // updater finds the running client by this very path.
   return InstallDir.empty() ? Platform::ProgramDirectory() : Platform::IncludeTrailingPathDelimiter(InstallDir);
 }
 
