@@ -658,14 +658,16 @@ class CommonHttpProxy : public CommonHttp {
 TEST_F(CommonHttpProxy, TunnelsThroughTheProxyWithAndWithoutCredentials) {
   struct {
     const char* Name;
-    std::string User, Password;
+    std::string Host, User, Password;
   } cases[] = {
-      {"without credentials", "", ""},
-      {"with credentials", "proxyuser", "tajné:heslo"},
+      {"without credentials", "127.0.0.1", "", ""},
+      {"with credentials", "127.0.0.1", "proxyuser", "tajné:heslo"},
+      // The option parser hands an IPv6 address over without its brackets.
+      {"an IPv6 address", "::ffff:127.0.0.1", "", ""},
   };
   for (const auto& c : cases) {
     TConnectProxy proxy(c.User, c.Password);
-    Http.SetOptions(true, "127.0.0.1", std::to_string(proxy.Port()), c.User, c.Password);
+    Http.SetOptions(true, c.Host, std::to_string(proxy.Port()), c.User, c.Password);
     EXPECT_TRUE(Exchange(Url("/ok"))) << c.Name << ": " << Http.GetLastErrorMsg();
     EXPECT_EQ(Data.Bytes, "via");
     auto seen = proxy.Requests();

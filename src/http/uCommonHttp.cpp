@@ -218,8 +218,12 @@ bool TCommonHttp::DownloadPage(THttpClient& Http, const std::string& Url, THttpM
     else if (fDefaultProxy.Port < 1 || fDefaultProxy.Port > 65535)
       problem = Format("The proxy port %d is outside 1 to 65535", fDefaultProxy.Port);
     if (problem.empty()) {
+      // An IPv6 address comes without its brackets (-x=[::1]:3128 gives the host ::1);
+      // libcurl reads a bare one as malformed, so it gets them back.
+      std::string host = fDefaultProxy.Host;
+      if (Contains(host, ":") && !StartsWith(host, "[")) host = "[" + host + "]";
       set(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
-      set(CURLOPT_PROXY, fDefaultProxy.Host.c_str());
+      set(CURLOPT_PROXY, host.c_str());
       set(CURLOPT_PROXYPORT, static_cast<long>(fDefaultProxy.Port));
       if (!fDefaultProxy.UserName.empty()) {
         set(CURLOPT_PROXYUSERNAME, fDefaultProxy.UserName.c_str());
