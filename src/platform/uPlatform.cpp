@@ -340,7 +340,12 @@ bool SpawnDetached(const std::string& Program, const std::vector<std::string>& A
   argv.push_back(nullptr);
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  // The started program begins with no signal blocked: our own mask (the stop-request
+  // watcher blocks SIGTERM) must not carry over, or it could not be stopped.
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
   pid_t pid;
   int rc = ::posix_spawn(&pid, Program.c_str(), nullptr, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
