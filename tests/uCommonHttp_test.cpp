@@ -558,6 +558,26 @@ TEST_F(CommonHttp, MultipartBodyAsTheServerParsedIt) {
   EXPECT_EQ(parts, (std::vector<TParsedPart>{{"a", "", "", "b"}}));
 }
 
+// A large volume goes out at once: waiting for "100 Continue" would hold every upload back
+// by about a second on a server that does not answer it.
+TEST_F(CommonHttp, LargeFilePartIsSentWithoutWaitingForContinue) {
+  std::string expect = "not seen";
+  size_t received = 0;
+  Server.Server().Post("/upload", [&](const httplib::Request& q, httplib::Response& r) {
+    expect = q.get_header_value("Expect");
+    for (const auto& f : q.files) received += f.second.content.size();
+    r.set_content("ok", "text/plain");
+  });
+  Server.Start();
+  TTempDir dir;
+  const std::string volume = dir.Write("a.7z.001", std::string(2 << 20, 'v'));
+  Http.ClearMime(true);
+  Http.SetFileMime("soubor", volume);
+  EXPECT_TRUE(Exchange(Url("/upload"), hmPOST)) << Http.GetLastErrorMsg();
+  EXPECT_EQ(expect, "");
+  EXPECT_EQ(received, static_cast<size_t>(2 << 20));
+}
+
 TEST_F(CommonHttp, MissingFileFailsBeforeAnythingIsSent) {
   int requests = 0;
   Server.Server().Post("/form", [&](const httplib::Request&, httplib::Response&) { ++requests; });

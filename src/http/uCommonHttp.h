@@ -61,6 +61,7 @@ class THttpClient {
   friend class TCommonHttp;
   void* fHandle;           // CURL*
   void* fMime = nullptr;   // curl_mime* of the current exchange, released with the handle
+  void* fHeaders = nullptr;  // curl_slist* of the request's extra headers, released with the handle
   std::array<char, 256> fErrorBuffer{};  // libcurl's detailed error text (CURL_ERROR_SIZE)
 };
 
