@@ -64,15 +64,6 @@ std::string WithLength(std::string Hash, int Length) {
   return Hash.substr(0, static_cast<size_t>(Length));
 }
 
-bool ReadFileText(const std::string& Path, std::string& Out) {
-  std::ifstream f(Path, std::ios::binary);
-  if (!f) return false;
-  std::stringstream ss;
-  ss << f.rdbuf();
-  Out = ss.str();
-  return true;
-}
-
 }  // namespace
 
 std::string XmlEscape(const std::string& Text) {
@@ -264,7 +255,7 @@ TAnswer TSandboxServices::Letter(const TForm& Form, const std::string& StandIn) 
   const TFormFile* file = Form.File("soubor");
   if (!file) return LetterRefusal(StandIn, user, kvNoFile, "Chybí soubor zásilky");
   std::string content;
-  if (file->Size > MaxShipmentSize || !ReadFileText(file->TempPath, content))
+  if (file->Size > MaxShipmentSize || !ReadWhole(file->TempPath, content))
     return LetterRefusal(StandIn, user, kvNoFile, "Soubor zásilky nelze přečíst");
   pugi::xml_document doc;
   pugi::xml_parse_result parsed = doc.load_buffer(content.data(), content.size());

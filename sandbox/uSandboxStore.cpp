@@ -70,15 +70,6 @@ std::string Get(const TRecord& R, const std::string& Key) {
   return "";
 }
 
-bool ReadWhole(const std::string& Path, std::string& Out) {
-  std::ifstream f(Path, std::ios::binary);
-  if (!f) return false;
-  std::stringstream ss;
-  ss << f.rdbuf();
-  Out = ss.str();
-  return true;
-}
-
 // Written beside the target and renamed over it, so a reader never sees half a file.
 bool WriteAtomic(const std::string& Path, const std::string& Bytes, std::string& Err) {
   std::ostringstream tmpName;
@@ -149,6 +140,15 @@ void RemoveTree(const std::string& P) {
 }
 
 }  // namespace
+
+bool ReadWhole(const std::string& Path, std::string& Out) {
+  std::ifstream f(Path, std::ios::binary);
+  if (!f) return false;
+  std::stringstream ss;
+  ss << f.rdbuf();
+  Out = ss.str();
+  return true;
+}
 
 std::string InventoryValue(const std::string& Text) {
   std::string out;

@@ -58,6 +58,9 @@ bool IsHashText(const std::string& Text);
 // empty when nothing usable is left ("", ".", "..", control characters, over 255 bytes).
 std::string SafeFileName(const std::string& Name);
 
+// Reads a whole file; false when it cannot be opened.
+bool ReadWhole(const std::string& Path, std::string& Out);
+
 class TSandboxStore {
  public:
   explicit TSandboxStore(std::string DataDir);
