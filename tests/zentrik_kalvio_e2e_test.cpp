@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,26 +22,14 @@ namespace {
 const std::string Shipment =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<zasilka>\n  <adresat>Jana Nováková</adresat>\n</zasilka>\n";
 
-struct TClientRun {
-  TProcessResult Process;
-  std::vector<std::string> Console;
-  std::string AppLog;  // every application log file the run left, concatenated
-};
-
 class KalvioEndToEnd : public testing::Test {
  protected:
   // Runs zentrik in the work folder; the application logs of earlier runs are removed first,
   // so AppLog holds this run's records only.
   TClientRun Run(std::vector<std::string> Args) {
-    std::filesystem::remove_all(fWork / "logs");
-    TClientRun r;
-    r.Process = RunProcess(BinDir() + "/zentrik", Args, fWork.Path(), "", 60000);
+    TClientRun r = RunClient(fWork.Path(), Args);
     EXPECT_FALSE(r.Process.TimedOut);
     EXPECT_EQ(r.Process.ExitCode, 0);
-    r.Console = Lines(r.Process.Out);
-    if (std::filesystem::is_directory(fWork / "logs"))
-      for (const auto& name : ListNames(fWork / "logs"))
-        if (name.size() > 8 && name.ends_with(".APL.log")) r.AppLog += ReadText(fWork / "logs/" + name);
     return r;
   }
 

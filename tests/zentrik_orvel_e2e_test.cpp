@@ -48,12 +48,6 @@ std::string Document(size_t Size, unsigned Seed) {
   return s;
 }
 
-struct TClientRun {
-  TProcessResult Process;
-  std::vector<std::string> Console;
-  std::string AppLog;
-};
-
 class OrvelEndToEnd : public testing::Test {
  protected:
   void SetUp() override {
@@ -67,16 +61,10 @@ class OrvelEndToEnd : public testing::Test {
     return fWork.Write(Name, text);
   }
   TClientRun Run(std::vector<std::string> Args) {
-    std::filesystem::remove_all(fWork / "logs");
     Args.push_back("-t=" + fWork / "tmp");
-    TClientRun r;
-    r.Process = RunProcess(BinDir() + "/zentrik", Args, fWork.Path(), "", 120000);
+    TClientRun r = RunClient(fWork.Path(), Args, 120000);
     EXPECT_FALSE(r.Process.TimedOut);
     EXPECT_EQ(r.Process.ExitCode, 0);
-    r.Console = Lines(r.Process.Out);
-    if (std::filesystem::is_directory(fWork / "logs"))
-      for (const auto& name : ListNames(fWork / "logs"))
-        if (name.ends_with(".APL.log")) r.AppLog += ReadText(fWork / "logs/" + name);
     // Whatever happened, no volume is left behind.
     EXPECT_THAT(ListNames(fWork / "tmp"), IsEmpty());
     return r;

@@ -27,11 +27,7 @@ struct TInstallation {
     std::filesystem::permissions(client, std::filesystem::perms(0755));
   }
   TProcessResult Run(const std::vector<std::string>& Args) { return RunProcess(Dir + "zentrik", Args, Dir, "", 60000); }
-  std::string AppLog() const {
-    std::string all;
-    for (const auto& n : ListNames(Dir + "logs")) all += ReadText(Dir + "logs/" + n);
-    return all;
-  }
+  std::string AppLog() const { return ApplicationLogs(Dir + "logs"); }
   // What an upgrade may leave behind: the staging folder and backups.
   std::vector<std::string> Leftovers() const {
     std::vector<std::string> r;

@@ -146,6 +146,22 @@ TProcessResult RunProcess(const std::string& Program, const std::vector<std::str
   return r;
 }
 
+TClientRun RunClient(const std::string& WorkDir, const std::vector<std::string>& Args, int TimeoutMs) {
+  RemoveAll(WorkDir + "/logs");
+  TClientRun r;
+  r.Process = RunProcess(BinDir() + "/zentrik", Args, WorkDir, "", TimeoutMs);
+  r.Console = Lines(r.Process.Out);
+  r.AppLog = ApplicationLogs(WorkDir + "/logs");
+  return r;
+}
+
+std::string ApplicationLogs(const std::string& Dir) {
+  std::string all;
+  for (const auto& name : ListNames(Dir))
+    if (name.size() > 8 && name.compare(name.size() - 8, 8, ".APL.log") == 0) all += ReadText(Dir + "/" + name);
+  return all;
+}
+
 std::string BinDir() {
   const char* b = getenv("ZENTRIK_BIN_DIR");
   return b && *b ? b : ZENTRIK_TEST_BIN_DIR;

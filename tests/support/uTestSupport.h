@@ -35,6 +35,19 @@ TProcessResult RunProcess(const std::string& Program, const std::vector<std::str
                           const std::string& WorkDir = "", const std::string& Input = "", int TimeoutMs = 60000,
                           const std::vector<std::string>& Env = {});
 
+// One run of the built zentrik, as a calling script sees it.
+struct TClientRun {
+  TProcessResult Process;
+  std::vector<std::string> Console;  // standard output, line by line
+  std::string AppLog;                // this run's application log files, concatenated
+};
+
+// Runs <BinDir>/zentrik in WorkDir. WorkDir/logs is removed first, so AppLog holds the
+// records of this run only.
+TClientRun RunClient(const std::string& WorkDir, const std::vector<std::string>& Args, int TimeoutMs = 60000);
+// Every application log file (*.APL.log) directly in Dir, concatenated.
+std::string ApplicationLogs(const std::string& Dir);
+
 // Folder of the built binaries (zentrik, update, zentrik-sandbox); ZENTRIK_BIN_DIR overrides it.
 std::string BinDir();
 std::string SourceDir();
