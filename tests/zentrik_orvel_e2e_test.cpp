@@ -6,7 +6,6 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
